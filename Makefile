@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc)
 PACKAGES := cmake make g++ libgtest-dev \
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
             wine64 xvfb xdotool x11-apps imagemagick python3-pefile llvm \
-            debootstrap
+            debootstrap fonts-wine
 
 .PHONY: all test demo bench deps clean
 
@@ -24,6 +24,19 @@ all: deps
 
 test: all
 	ctest --test-dir $(HOST_DIR) --output-on-failure -j $(JOBS)
+
+# The whole job under Wine: once with a virtual disc (prints what the setup
+# program received), once without (the prompt, then Cancel).
+demo: all
+	/usr/bin/python3 tests/wine/demo.py --launcher $(WIN64_DIR)/Quilra3Patch.exe \
+	  --helpers $(WIN64_DIR)/tests/helpers --work $(BUILD)/demo --prefix $(BUILD)/wine-prefix
+
+# Start to launch against an empty program's start to exit, under Wine, and
+# the shipped file's section sizes. Not a test.
+bench: all
+	/usr/bin/python3 tests/wine/bench.py --launcher $(WIN64_DIR)/Quilra3Patch.exe \
+	  --helpers $(WIN64_DIR)/tests/helpers --work $(BUILD)/bench --prefix $(BUILD)/wine-prefix \
+	  --runs 20 --pe32 $(WIN32_DIR)/Quilra3Patch.exe
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
