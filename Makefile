@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 
 PACKAGES := cmake make g++ libgtest-dev \
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-            wine64 xvfb xdotool x11-apps imagemagick python3-pefile llvm \
+            wine64 xvfb xdotool x11-apps python3-pefile llvm \
             debootstrap fonts-wine
 
 .PHONY: all test demo bench deps clean
