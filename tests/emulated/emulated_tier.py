@@ -51,7 +51,8 @@ import time
 SUITE = "trixie"
 # The runner of tests/wine needs python3 and Xvfb; it presses keys and clicks
 # through xdotool and takes its picture of the prompt with xwd (x11-apps).
-ROOT_PACKAGES = ["wine32:i386", "qemu-user", "xvfb", "python3", "xdotool", "x11-apps"]
+# fonts-wine gives the caption's close box its cross.
+ROOT_PACKAGES = ["wine32:i386", "qemu-user", "xvfb", "python3", "xdotool", "x11-apps", "fonts-wine"]
 TEST_ENTRY = "/opt/emulated"      # where the tests' files go inside the root
 RUN_DIR = "/var/tmp/emulated"     # the run's scratch folder inside the root
 
