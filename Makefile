@@ -36,7 +36,8 @@ demo: all
 bench: all
 	/usr/bin/python3 tests/wine/bench.py --launcher $(WIN64_DIR)/Quilra3Patch.exe \
 	  --helpers $(WIN64_DIR)/tests/helpers --work $(BUILD)/bench --prefix $(BUILD)/wine-prefix \
-	  --runs 20 --pe32 $(WIN32_DIR)/Quilra3Patch.exe
+	  --runs 20
+	/usr/bin/python3 tests/pe/check_exe.py $(WIN32_DIR)/Quilra3Patch.exe Size
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Start-up benchmark of the launcher under Wine (not a test).
 
-  bench.py --launcher EXE --helpers DIR --work DIR [--runs N] [--pe32 EXE]
+  bench.py --launcher EXE --helpers DIR --work DIR [--runs N]
            [--wine CMD] [--prefix DIR]
 
 Measures, side by side and interleaved, over N runs each (after two warm-up
@@ -18,14 +18,11 @@ launcher's own work: the drive scan, composing the parameters and asking the
 shell to start setup (which includes creating the setup process). Timing to
 the moment the stand-in setup program starts would add that program's own
 start-up, which is not the launcher's.
-
-Then prints the section sizes of the 32-bit file (--pe32), the one shipped.
 """
 
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import time
 
@@ -46,39 +43,12 @@ def time_run(runner, argv, name):
     return elapsed
 
 
-def section_sizes(path):
-    print("\nSections of %s (%d bytes):" % (path, os.path.getsize(path)))
-    try:
-        import pefile
-    except ImportError:
-        for tool in ("i686-w64-mingw32-objdump", "llvm-objdump"):
-            try:
-                print(subprocess.run([tool, "-h", path], capture_output=True, text=True, check=True).stdout)
-                return
-            except (OSError, subprocess.CalledProcessError):
-                continue
-        print("  (neither pefile nor objdump found)")
-        return
-    pe = pefile.PE(path, fast_load=True)
-    print("  %-8s %10s %10s" % ("name", "virtual", "in file"))
-    outside = 0
-    for section in pe.sections:
-        name = section.Name.rstrip(b"\0").decode("latin-1")
-        print("  %-8s %10d %10d" % (name, section.Misc_VirtualSize, section.SizeOfRawData))
-        if name != ".rsrc":
-            outside += section.SizeOfRawData
-    headers = pe.OPTIONAL_HEADER.SizeOfHeaders
-    print("  headers %d bytes; outside the resource section (headers + other sections): %d bytes"
-          % (headers, headers + outside))
-
-
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--helpers", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--runs", type=int, default=20)
-    parser.add_argument("--pe32", default=None, help="the 32-bit launcher, for its section sizes")
     parser.add_argument("--wine", default="/usr/lib/wine/wine64")
     parser.add_argument("--prefix", default=None)
     args = parser.parse_args(argv)
@@ -88,20 +58,15 @@ def main(argv):
     with harness.Session(options) as session:
         session.start()
         runner = scenarios.Runner(session, os.path.abspath(args.launcher), os.path.abspath(args.helpers))
-        runner.details, runner.procs = [], []
         scenario = scenarios.Scenario("bench", {"D": scenarios.DISC1}, "start", launched="D")
         exe_path, _ = runner.prepare(scenario)
         empty = session.helper(os.path.abspath(args.helpers), harness.EMPTY_HELPER)
-        received = runner.received_path("D")
 
         def launcher_run():
             elapsed = time_run(runner, [exe_path], "launcher")
-            deadline = time.monotonic() + 20
-            while not os.path.exists(received):
-                if time.monotonic() > deadline:
-                    raise SystemExit("the stand-in setup program was not started")
-                time.sleep(0.02)
-            os.remove(received)
+            if runner.wait_received("D", 20) is None:
+                raise SystemExit("the stand-in setup program was not started")
+            os.remove(runner.received_path("D"))
             time.sleep(0.2)   # let the stand-in setup program end
             return elapsed
 
@@ -122,8 +87,6 @@ def main(argv):
     print("  %-36s %7.0fms %7.0fms %7.0fms" % ("empty program", me * 1000, min(empty_times) * 1000,
                                               max(empty_times) * 1000))
     print("  ratio of medians %.2f; the launcher's own work about %.0f ms" % (ml / me, (ml - me) * 1000))
-    if args.pe32:
-        section_sizes(args.pe32)
     return 0
 
 

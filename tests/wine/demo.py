@@ -52,7 +52,6 @@ def main(argv):
         session.start()
         runner = scenarios.Runner(session, os.path.abspath(args.launcher), os.path.abspath(args.helpers),
                                   input_mode="helper")
-        runner.details, runner.procs = [], []
 
         print("\n== 1. Disc 1 in CD-ROM drive D: ==")
         scenario = scenarios.Scenario("demo", {"D": scenarios.DISC1}, "start", launched="D",
@@ -63,12 +62,8 @@ def main(argv):
         launcher = runner.spawn([exe_path], "launcher")
         code = launcher.wait(60)
         print("launcher ended after %.2f s with exit code %s" % (time.monotonic() - started, code))
-        received = runner.received_path("D")
-        deadline = time.monotonic() + 20
-        while not os.path.exists(received) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        if os.path.exists(received):
-            record = harness.read_received(received)
+        record = runner.wait_received("D", 20)
+        if record:
             print("D:\\Data\\setup.exe was started with the command line:\n    %s" % record["cmdline"])
             print("its parameters:\n    %s" % record["params"])
         else:

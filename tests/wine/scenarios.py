@@ -129,6 +129,8 @@ class Runner:
         self.input_mode = input_mode
         self.screenshot = screenshot
         self.limit = session.limit
+        self.details = []   # what the current scenario saw, for its report
+        self.procs = []     # the processes it started, ended when it ends
 
     # ---- drives ----
 
@@ -147,6 +149,15 @@ class Runner:
 
     def received_path(self, letter):
         return os.path.join(self.session.disc_folder(letter), "Data", harness.RECEIVED_FILE)
+
+    def wait_received(self, letter, seconds):
+        """The record of the setup program on letter, once it has written
+        it within seconds, or None."""
+        path = self.received_path(letter)
+        deadline = time.monotonic() + self.limit(seconds)
+        while not os.path.exists(path) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return harness.read_received(path) if os.path.exists(path) else None
 
     def place_launcher(self, scenario):
         """Copies the launcher into its folder below C:\\ with the transform
@@ -248,12 +259,8 @@ class Runner:
         expected parameters; no other."""
         others = [letter for letter in scenario.drives if letter != scenario.launched]
         if scenario.launched:
-            path = self.received_path(scenario.launched)
-            deadline = time.monotonic() + self.limit(20)
-            while not os.path.exists(path) and time.monotonic() < deadline:
-                time.sleep(0.05)
-            check(os.path.exists(path), "setup on %s: was not started" % scenario.launched)
-            record = harness.read_received(path)
+            record = self.wait_received(scenario.launched, 20)
+            check(record is not None, "setup on %s: was not started" % scenario.launched)
             self.details.append("setup on %s: received %s" % (scenario.launched, record))
             want = expected_parameters(transform_path)
             check(record.get("params") == want,
